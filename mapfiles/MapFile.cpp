@@ -1,0 +1,96 @@
+#include "mapfiles/MapFile.h"
+
+#include "calibration/TextConv.h"
+#include "mapfiles/IniFile.h"
+
+#include <algorithm>
+
+namespace {
+
+const QString kGlobal = QStringLiteral("Global");
+const QString kPrefix = QStringLiteral("Calibr_");
+
+// Maps travel between machines whose decimal separators differ, so a number is read with either
+// mark; writing keeps the local separator, which is what the Windows program reads.
+double ReadMapFloat(const TIniFile& Ini, const QString& Section, const QString& Key,
+                    double Default) {
+    double value = Default;
+    TryStrToFloatAnyMark(Ini.ReadString(Section, Key, QString()), value);
+    return value;
+}
+
+} // namespace
+
+void TCalibration::VlmSave(TIniFile& Ini, const QString& Section) const {
+    Ini.WriteString(Section, QStringLiteral("Name"), Name);
+    Ini.WriteInteger(Section, QStringLiteral("Id"), Id);
+    Ini.WriteString(Section, QStringLiteral("IdMox"), IdMox);
+    Ini.WriteInteger(Section, QStringLiteral("ByteAdress"), ByteAdress);
+    Ini.WriteInteger(Section, QStringLiteral("ByteLength"), ByteLength);
+    Ini.WriteInteger(Section, QStringLiteral("TypeTaring"), TypeTaring);
+    Ini.WriteInteger(Section, QStringLiteral("TypeTable"), TypeTable);
+    Ini.WriteFloat(Section, QStringLiteral("ValueStep"), ValueStep);
+    Ini.WriteFloat(Section, QStringLiteral("ValueOffset"), ValueOffset);
+    Ini.WriteFloat(Section, QStringLiteral("ValueDivision"), ValueDivision);
+    Ini.WriteFloat(Section, QStringLiteral("CoefRevMyl"), CoefRevMyl);
+}
+
+bool TCalibration::VlmLoad(const TIniFile& Ini, const QString& Section) {
+    IsLoaded = false;
+    Name = Ini.ReadString(Section, QStringLiteral("Name"), Name);
+    Id = Ini.ReadInteger(Section, QStringLiteral("Id"), Id);
+    IdMox = Ini.ReadString(Section, QStringLiteral("IdMox"), IdMox);
+    ByteAdress = Ini.ReadInteger(Section, QStringLiteral("ByteAdress"), ByteAdress);
+    ByteLength = Ini.ReadInteger(Section, QStringLiteral("ByteLength"), ByteLength);
+    TypeTaring = Ini.ReadInteger(Section, QStringLiteral("TypeTaring"), TypeTaring);
+    TypeTable = Ini.ReadInteger(Section, QStringLiteral("TypeTable"), TypeTable);
+    ValueStep = ReadMapFloat(Ini, Section, QStringLiteral("ValueStep"), ValueStep);
+    ValueOffset = ReadMapFloat(Ini, Section, QStringLiteral("ValueOffset"), ValueOffset);
+    ValueDivision = ReadMapFloat(Ini, Section, QStringLiteral("ValueDivision"), ValueDivision);
+    CoefRevMyl = ReadMapFloat(Ini, Section, QStringLiteral("CoefRevMyl"), CoefRevMyl);
+    if (Name.isEmpty())
+        return false;
+    IsLoaded = true;
+    return true;
+}
+
+void WriteMapFile(const QString& FileName, const TCalibrationList& List) {
+    // A fresh document replaces the old file whole, and only once it is completely written.
+    TIniFile ini(FileName, TIniFile::Mode::Fresh);
+    ini.WriteInteger(kGlobal, QStringLiteral("Count"), List.Count());
+    ini.WriteString(kGlobal, QStringLiteral("SectionName"), kPrefix);
+    for (int i = 0; i < List.Count(); ++i)
+        List[i].VlmSave(ini, kPrefix + IntToStr(i));
+    ini.UpdateFile();
+}
+
+TCalibrationList ReadMapFile(const QString& FileName) {
+    const TIniFile ini(FileName);
+    const int count = ini.ReadInteger(kGlobal, QStringLiteral("Count"), 0);
+    const QString prefix = ini.ReadString(kGlobal, QStringLiteral("SectionName"), QString());
+    TCalibrationList list;
+    // Only sections that exist can load, so walk those rather than every index up to Count: a
+    // hostile Count of two billion then costs nothing. The result is the same as trying each
+    // index in turn.
+    QStringList sections;
+    ini.ReadSections(sections);
+    std::vector<int> indexes;
+    for (const QString& section : sections) {
+        if (section.size() <= prefix.size() || !section.startsWith(prefix, Qt::CaseInsensitive))
+            continue;
+        int index = -1;
+        const QString tail = section.mid(prefix.size());
+        // The section name must be exactly the prefix followed by the integer text of an index.
+        if (!TryStrToInt(tail, index) || index < 0 || index >= count || IntToStr(index) != tail)
+            continue;
+        indexes.push_back(index);
+    }
+    std::sort(indexes.begin(), indexes.end());
+    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
+    for (int index : indexes) {
+        auto calibration = std::make_unique<TCalibration>();
+        if (calibration->VlmLoad(ini, prefix + IntToStr(index)))
+            list.Add(std::move(calibration));
+    }
+    return list;
+}
