@@ -6,9 +6,11 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLocale>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -156,8 +158,19 @@ FloatResult ParseFloat(const QString& Text, double& Value) {
     const auto [end, ec] = std::from_chars(canon.data(), canon.data() + canon.size(), result);
     if (ec == std::errc::result_out_of_range) {
         // from_chars reports both ends of the range; the scale tells which one this is.
-        if (scale > 0)
-            return FloatResult::Overflow;
+        if (scale > 0) {
+            // The largest Double is written rounded up to 1.79769313486232E308, just past the
+            // range; that text, and anything up to it, must read back as the largest Double.
+            std::string sig = digits.substr(firstNonZero);
+            std::string top = "179769313486232";
+            sig.resize(std::max(sig.size(), top.size()), '0');
+            top.resize(sig.size(), '0');
+            if (scale != 309 || sig > top)
+                return FloatResult::Overflow;
+            Value = canon[0] == '-' ? -std::numeric_limits<double>::max()
+                                    : std::numeric_limits<double>::max();
+            return FloatResult::Ok;
+        }
         Value = canon[0] == '-' ? -0.0 : 0.0;
         return FloatResult::Ok;
     }

@@ -7,6 +7,7 @@
 #include "mapfiles/Catalogue.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
@@ -147,6 +148,10 @@ int TableType(const QString& Graf) {
 void TXMLDocument::LoadFromFile(const QString& FileName) {
     Close();
     QFile file(FileName);
+    // Only a regular file: opening a named pipe or a device could block for ever.
+    const QFileInfo info(FileName);
+    if (info.exists() && !info.isFile())
+        RaiseParseError(QStringLiteral("Not a regular file: %1").arg(FileName), 0, QString());
     if (!file.open(QIODevice::ReadOnly))
         RaiseParseError(file.errorString(), 0, QString());
     const QByteArray bytes = file.readAll();
