@@ -92,6 +92,8 @@ private slots:
     void xmlImport();
     void largestDoubleSurvivesTheMapFile_data();
     void largestDoubleSurvivesTheMapFile();
+    void editingDamagedUtf16KeepsItsContent_data();
+    void editingDamagedUtf16KeepsItsContent();
 
 private:
     QTemporaryDir dir_;
@@ -322,6 +324,43 @@ void TestBadInput::largestDoubleSurvivesTheMapFile() {
     QCOMPARE(back.Count(), 1);
     QCOMPARE(back[0].ValueStep, value);
     QCOMPARE(back[0].CoefRevMyl, value);
+}
+
+void TestBadInput::editingDamagedUtf16KeepsItsContent_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    // UTF-16 LE with a stray last byte: the copied last line shifted everything written after
+    // it by one byte, so the added lines read back as garbage.
+    QTest::newRow("odd last byte") << QByteArray("\xFF\xFE[\0S\0]\0\r\0\n\0K\0=\0x\0\x41", 19);
+    // UTF-16 BE with a lone surrogate in a section name: the name as read addressed another
+    // section when written, so the key went into a new section.
+    QTest::newRow("lone surrogate in a name")
+        << QByteArray("\xFE\xFF\0[\xDF\xFF\0]\0\r\0\n\0K\0=\0001", 18);
+}
+
+// Found by fuzzing: reading a damaged UTF-16 file, then editing it, lost or misplaced data.
+void TestBadInput::editingDamagedUtf16KeepsItsContent() {
+    QFETCH(QByteArray, bytes);
+    const QString path = WriteFixture(dir_.path(), QStringLiteral("damaged.ini"), bytes);
+    QStringList sections;
+    QString before;
+    {
+        TIniFile ini(path);
+        ini.ReadSections(sections);
+        QCOMPARE(sections.size(), 1);
+        before = ini.ReadString(sections[0], QStringLiteral("K"), QStringLiteral("absent"));
+        QVERIFY(before != QStringLiteral("absent"));
+        ini.WriteString(sections[0], QStringLiteral("Added"), QStringLiteral("2"));
+        ini.WriteString(QStringLiteral("New"), QStringLiteral("k"), QStringLiteral("v"));
+        ini.UpdateFile();
+    }
+    const TIniFile back(path);
+    QStringList after;
+    back.ReadSections(after);
+    QCOMPARE(after, sections + QStringList{QStringLiteral("New")});
+    QCOMPARE(back.ReadString(sections[0], QStringLiteral("K"), QString()), before);
+    QCOMPARE(back.ReadString(sections[0], QStringLiteral("Added"), QString()), QStringLiteral("2"));
+    QCOMPARE(back.ReadString(QStringLiteral("New"), QStringLiteral("k"), QString()),
+             QStringLiteral("v"));
 }
 
 QTEST_GUILESS_MAIN(TestBadInput)
