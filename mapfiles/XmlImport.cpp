@@ -8,11 +8,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStringDecoder>
 #include <QXmlStreamReader>
 
 #include <cstdint>
+#include <functional>
 
 namespace {
 
@@ -21,9 +23,8 @@ const QString RootName = QStringLiteral("BRELVAMONDIKA_by_Quilby_DM");
 // A map is three levels deep; anything far deeper is hostile, and the DOM both builds and frees
 // deep trees recursively (100,000 levels take minutes and then overflow the stack).
 constexpr int MaxDepth = 256;
-// The parser limits what one entity may expand to, but not how often it is referenced: many
-// references to one large entity still blow a small file up. Entity references may add at most
-// this many characters beyond what the file itself holds.
+// Many references to one entity blow a small file up: entity references may add at most this
+// many characters in all.
 constexpr qint64 MaxEntityGrowth = 1'000'000;
 constexpr int ExcerptLength = 40;
 
@@ -67,6 +68,39 @@ QString SourceExcerpt(const QByteArray& Bytes, const QString& DeclaredEncoding, 
     return line.mid(qMax<qint64>(0, Column - 1), ExcerptLength);
 }
 
+// The longest text that a reference to any of the declared entities can expand to. Character
+// references are already replaced in the values; a reference to an undeclared entity stays as
+// written. An entity that refers to itself, directly or not, counts as too long.
+qint64 LongestExpansion(const QXmlStreamEntityDeclarations& Declarations, qint64 Cap) {
+    QHash<QString, QString> values;
+    for (const QXmlStreamEntityDeclaration& declaration : Declarations)
+        values.insert(declaration.name().toString(), declaration.value().toString());
+    QHash<QString, qint64> lengths;
+    const std::function<qint64(const QString&)> length = [&](const QString& Name) -> qint64 {
+        if (const auto it = lengths.constFind(Name); it != lengths.cend())
+            return *it;
+        lengths.insert(Name, Cap); // while it is being measured: a cycle counts as too long
+        const QString value = values.value(Name);
+        qint64 total = 0;
+        for (qsizetype i = 0; i < value.size() && total < Cap; ++i) {
+            const qsizetype end = value[i] == u'&' ? value.indexOf(u';', i) : -1;
+            if (end < 0) {
+                ++total;
+                continue;
+            }
+            const QString reference = value.mid(i + 1, end - i - 1);
+            total += values.contains(reference) ? length(reference) : 1;
+            i = end;
+        }
+        lengths.insert(Name, qMin(total, Cap));
+        return qMin(total, Cap);
+    };
+    qint64 longest = 0;
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        longest = qMax(longest, length(it.key()));
+    return longest;
+}
+
 // Reads the whole document once without building anything, to refuse what the DOM should not
 // be given: malformed XML, too deep a tree, runaway entity expansion.
 void CheckDocument(const QByteArray& Bytes) {
@@ -75,31 +109,33 @@ void CheckDocument(const QByteArray& Bytes) {
     QString encoding;
     QString guardReason;
     int depth = 0;
-    qint64 characters = 0;
-    const qint64 maxCharacters = Bytes.size() + MaxEntityGrowth;
     while (!reader.atEnd() && guardReason.isEmpty()) {
         switch (reader.readNext()) {
         case QXmlStreamReader::StartDocument:
             encoding = reader.documentEncoding().toString();
             break;
+        case QXmlStreamReader::DTD:
+            // The parser bounds what one entity expands to, not how often a small file refers to
+            // it, and it hands out a text node whole: count the worst case before it is built.
+            if (!reader.entityDeclarations().isEmpty()) {
+                const qint64 longest = LongestExpansion(reader.entityDeclarations(),
+                                                        reader.entityExpansionLimit() + 1);
+                const qint64 references = DecodeLikeParser(Bytes, encoding).count(u'&');
+                if (references * longest > MaxEntityGrowth)
+                    guardReason = QStringLiteral("Entity references expand to too much text.");
+            }
+            break;
         case QXmlStreamReader::StartElement:
             if (++depth > MaxDepth)
                 guardReason =
                     QStringLiteral("Elements are nested more than %1 deep.").arg(MaxDepth);
-            for (const QXmlStreamAttribute& attribute : reader.attributes())
-                characters += attribute.value().size();
             break;
         case QXmlStreamReader::EndElement:
             --depth;
             break;
-        case QXmlStreamReader::Characters:
-            characters += reader.text().size();
-            break;
         default:
             break;
         }
-        if (guardReason.isEmpty() && characters > maxCharacters)
-            guardReason = QStringLiteral("Entity references expand to too much text.");
     }
     if (reader.hasError())
         guardReason = reader.errorString();
