@@ -11,6 +11,7 @@
 //
 // The whole file is read when the object is created and kept in memory; writes change that copy,
 // and UpdateFile() replaces the file atomically. A missing or unreadable file reads as empty.
+// Discarding the object writes nothing: writes that UpdateFile() did not write are dropped.
 class TIniFile {
 public:
     enum class Mode {
@@ -33,6 +34,8 @@ public:
     double ReadFloat(const QString& Section, const QString& Name, double Default) const;
     // Every section name, in file order.
     void ReadSections(QStringList& Strings) const;
+    // The key names of a section, in file order, each once (the first of equal keys).
+    void ReadSection(const QString& Section, QStringList& Strings) const;
     bool SectionExists(const QString& Section) const;
     bool ValueExists(const QString& Section, const QString& Ident) const;
 
