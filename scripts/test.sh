@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite: the normal build, then the same tests under ASan+UBSan.
+# Builds and runs the whole test suite: the normal build, then the same tests under ASan+UBSan,
+# then a short run of every fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -12,3 +13,6 @@ scripts/build.sh build-asan -DMAPEDITOR_SANITIZE=ON -DMAPEDITOR_BENCH=OFF -DCMAK
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 (cd build-asan && ctest --output-on-failure --timeout 600 -j "$(nproc)")
+
+# A short fuzzing pass over every target; any finding fails the run.
+fuzz/run 30
