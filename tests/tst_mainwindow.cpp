@@ -52,17 +52,8 @@ public slots:
     void Open(const QUrl& Url) { Urls << Url; }
 };
 
-class TestMainWindow : public QObject {
+class TestMainWindow : public QObject, protected TWindowFixture {
     Q_OBJECT
-
-    std::unique_ptr<QTemporaryDir> app_;  // the executable's folder, as the window sees it
-    std::unique_ptr<QTemporaryDir> maps_; // where the user keeps maps
-    std::unique_ptr<TFMain> w_;
-    std::unique_ptr<MessageRecorder> messages_;
-    std::unique_ptr<ErrorRecorder> errors_;
-
-    QString AppDir() const { return app_->path() + QLatin1Char('/'); }
-    QString MapsDir() const { return maps_->path() + QLatin1Char('/'); }
 
     // Load VLM through the button, answering its dialog with Path.
     void LoadVlm(const QString& Path) {
@@ -80,25 +71,8 @@ class TestMainWindow : public QObject {
     }
 
 private slots:
-    void init() {
-        app_ = std::make_unique<QTemporaryDir>();
-        maps_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(app_->isValid() && maps_->isValid());
-        SetAppFolder(AppDir());
-        messages_ = std::make_unique<MessageRecorder>();
-        errors_ = std::make_unique<ErrorRecorder>();
-        w_ = std::make_unique<TFMain>();
-        w_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
-    }
-
-    void cleanup() {
-        w_->PopupMenu1->hide();
-        w_.reset();
-        errors_.reset();
-        messages_.reset();
-        SetAppFolder(QString());
-    }
+    void init() { OpenWindow(); }
+    void cleanup() { CloseWindow(); }
 
     void startUpState() {
         QCOMPARE(w_->windowTitle(), Caption);
@@ -173,6 +147,11 @@ private slots:
         if (auto* label = qobject_cast<QLabel*>(widget)) {
             QCOMPARE(label->text(), text);
             QVERIFY(label->wordWrap());
+            // Whatever font the machine has, the wrapped text stays inside its fixed box.
+            const QRect needed =
+                QFontMetrics(label->font())
+                    .boundingRect(QRect(QPoint(), design.size()), Qt::TextWordWrap, label->text());
+            QVERIFY2(needed.height() <= design.height(), qPrintable(label->font().toString()));
         }
         QCOMPARE(widget->toolTip(), hint);
     }

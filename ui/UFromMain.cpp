@@ -14,6 +14,7 @@
 #include <QCursor>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -56,6 +57,20 @@ QPushButton* MakeButton(QWidget* Parent, const QString& Caption, const QString& 
     return button;
 }
 
+// The description was laid out for Tahoma; in a wider fallback font its wrapped text would not
+// fit the fixed box, so the label's font shrinks (not below 6 pt) until it does.
+void FitTextInto(QLabel& Label, const QSize& Box) {
+    QFont font = Label.font();
+    for (qreal size = font.pointSizeF(); size >= 6.0; size -= 0.5) {
+        font.setPointSizeF(size);
+        const QRect needed =
+            QFontMetrics(font).boundingRect(QRect(QPoint(), Box), Qt::TextWordWrap, Label.text());
+        if (needed.height() <= Box.height())
+            break;
+    }
+    Label.setFont(font);
+}
+
 void SetUpDialog(TFileDialog& Dialog, const QString& Title, const QString& Filter,
                  const QString& DefaultExt) {
     Dialog.Title = Title;
@@ -94,6 +109,7 @@ void TFMain::CreateControls() {
     Label5 = new QLabel(DescriptionText, this);
     Label5->setWordWrap(true);
     Label5->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    FitTextInto(*Label5, Label5Rect.size());
 
     StringGrid1 = new TStringGrid(GridColumnCount, this);
     StringGrid1View = new TStringGridView(*StringGrid1, this);
