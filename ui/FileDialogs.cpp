@@ -1,5 +1,7 @@
 #include "ui/FileDialogs.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QFileInfo>
 
@@ -70,7 +72,13 @@ bool ExecuteDesktopFileDialog(TFileDialog& Dialog) {
     // The name last chosen (or proposed by the command) stands in the name field.
     dialog.selectFile(Dialog.FileName.isEmpty() ? QString()
                                                 : QFileInfo(Dialog.FileName).fileName());
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    const int result = dialog.exec();
+    // A typed name accepted with Enter can leave the name field's completion list on screen
+    // after the dialog has gone; it belongs to the dialog, so it goes with it.
+    for (QCompleter* completer : dialog.findChildren<QCompleter*>())
+        if (completer->popup())
+            completer->popup()->hide();
+    if (result != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     Dialog.FileName = QFileInfo(dialog.selectedFiles().constFirst()).absoluteFilePath();
     return true;
