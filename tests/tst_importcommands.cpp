@@ -69,17 +69,8 @@ enum class TCommand { LoadIni, LoadXml };
 
 Q_DECLARE_METATYPE(TCommand)
 
-class TestImportCommands : public QObject {
+class TestImportCommands : public QObject, protected TWindowFixture {
     Q_OBJECT
-
-    std::unique_ptr<QTemporaryDir> app_;
-    std::unique_ptr<QTemporaryDir> maps_;
-    std::unique_ptr<TFMain> w_;
-    std::unique_ptr<MessageRecorder> messages_;
-    std::unique_ptr<ErrorRecorder> errors_;
-
-    QString AppDir() const { return app_->path() + QLatin1Char('/'); }
-    QString MapsDir() const { return maps_->path() + QLatin1Char('/'); }
 
     QPushButton* Button(TCommand Command) const {
         return Command == TCommand::LoadIni ? w_->Button4 : w_->Button1;
@@ -108,24 +99,8 @@ class TestImportCommands : public QObject {
     }
 
 private slots:
-    void init() {
-        app_ = std::make_unique<QTemporaryDir>();
-        maps_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(app_->isValid() && maps_->isValid());
-        SetAppFolder(AppDir());
-        messages_ = std::make_unique<MessageRecorder>();
-        errors_ = std::make_unique<ErrorRecorder>();
-        w_ = std::make_unique<TFMain>();
-        w_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
-    }
-
-    void cleanup() {
-        w_.reset();
-        errors_.reset();
-        messages_.reset();
-        SetAppFolder(QString());
-    }
+    void init() { OpenWindow(); }
+    void cleanup() { CloseWindow(); }
 
     void dialogs_data() {
         QTest::addColumn<TCommand>("command");

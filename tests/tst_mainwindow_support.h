@@ -4,14 +4,21 @@
 // error report, map fixtures and clicks on the table.
 
 #include "calibration/Calibration.h"
+#include "calibration/TextConv.h"
 #include "mapfiles/MapFile.h"
 #include "ui/FileDialogs.h"
 #include "ui/MessageBoxes.h"
 #include "ui/StringGridView.h"
+#include "ui/UFromMain.h"
+
+#include "TestSupport.h"
 
 #include <QHeaderView>
+#include <QMenu>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTest>
+#include <memory>
 
 // Answers the window's file dialogs from a script, in order: a path chooses that file, an empty
 // text cancels. Records how each dialog was prepared when it was shown.
@@ -95,3 +102,39 @@ inline void ClickCell(TStringGridView& View, Qt::MouseButton Button, int Col, in
     QWidget* target = Row == 0 ? static_cast<QWidget*>(View.horizontalHeader()) : View.viewport();
     QTest::mouseClick(target, Button, Qt::NoModifier, rect.center() - target->pos());
 }
+
+// The real window, shown offscreen, with its executable's folder and a folder of maps both fresh
+// and empty, and recorders for its message boxes and its error report.
+class TWindowFixture {
+protected:
+    std::unique_ptr<QTemporaryDir> app_;  // the executable's folder, as the window sees it
+    std::unique_ptr<QTemporaryDir> maps_; // where the user keeps maps
+    std::unique_ptr<TFMain> w_;
+    std::unique_ptr<MessageRecorder> messages_;
+    std::unique_ptr<ErrorRecorder> errors_;
+
+    QString AppDir() const { return app_->path() + QLatin1Char('/'); }
+    QString MapsDir() const { return maps_->path() + QLatin1Char('/'); }
+
+    // For init(): a failure here makes QtTest skip the test function.
+    void OpenWindow() {
+        app_ = std::make_unique<QTemporaryDir>();
+        maps_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(app_->isValid() && maps_->isValid());
+        SetAppFolder(AppDir());
+        messages_ = std::make_unique<MessageRecorder>();
+        errors_ = std::make_unique<ErrorRecorder>();
+        w_ = std::make_unique<TFMain>();
+        w_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    }
+
+    void CloseWindow() {
+        if (w_)
+            w_->PopupMenu1->hide();
+        w_.reset();
+        errors_.reset();
+        messages_.reset();
+        SetAppFolder(QString());
+    }
+};
