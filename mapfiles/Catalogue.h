@@ -9,7 +9,8 @@
 struct TCatalogueEntry {
     QString Name; // exactly as the outside program names the table
     int Id;
-    bool OnlyWithoutEntry3; // the two variants tried only when the main correction table did not load
+    // The two variants that are tried only when the main correction table did not load.
+    bool OnlyWithoutEntry3;
 };
 
 const std::array<TCatalogueEntry, 20>& CalibrationCatalogue();
