@@ -5,8 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
+scripts/check-format.sh
 
-scripts/build.sh build
+scripts/build.sh build -DMAPEDITOR_WERROR=ON
 (cd build && ctest --output-on-failure --timeout 300 -j "$(nproc)")
 
 scripts/build.sh build-asan -DMAPEDITOR_SANITIZE=ON -DMAPEDITOR_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
