@@ -11,6 +11,14 @@
 #include "mapfiles/IniFile.h"
 #include "mapfiles/IniImport.h"
 
+namespace {
+
+QString Squeezed(const QString& Name) {
+    return NormalizeName(Name).remove(u' ');
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     FuzzInit();
     SetDecimalSeparator(Size > 0 && (Data[0] & 1) ? QChar(u',') : QChar(u'.'));
@@ -22,9 +30,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     for (const auto& c : list.Items) {
         const QString what = Printable(c->Name) + QStringLiteral(" Id %1").arg(c->Id);
         // The next catalogue entry, from where the last one matched, whose normalised name is
-        // the calibration's.
-        const QString name = NormalizeName(c->Name);
-        while (entry < catalogue.size() && NormalizeName(catalogue[entry].Name) != name)
+        // the calibration's. The import matches the name with its quotes (a quote counts as a
+        // space) and keeps it without them, so a quote between two words leaves no space:
+        // compare without spaces.
+        const QString name = Squeezed(c->Name);
+        while (entry < catalogue.size() && Squeezed(catalogue[entry].Name) != name)
             ++entry;
         FUZZ_CHECK(entry < catalogue.size(), QStringLiteral("out of catalogue order: ") + what);
         FUZZ_CHECK(c->Id == catalogue[entry].Id, what);

@@ -287,6 +287,8 @@ void TestIniImport::displayNamesMatchThroughNormalisation_data() {
     QTest::newRow("extra spaces and underscores") << "  Базовое   цикловое__наполнение_ " << true;
     QTest::newRow("other punctuation") << "Базовое-цикловое.наполнение!" << true;
     QTest::newRow("quotes inside") << "Базовое \"цикловое\" наполнение" << true;
+    // The quote counts as a space for the match, and the name keeps neither.
+    QTest::newRow("a quote for a space") << "Базовое\"цикловое наполнение" << true;
     QTest::newRow("first letter small") << "базовое цикловое наполнение" << false;
     QTest::newRow("Latin e at the end") << "Базовое цикловое наполнениe" << false;
     QTest::newRow("word missing") << "Базовое наполнение" << false;
