@@ -178,62 +178,127 @@ void TestIniFile::readingRules_data() {
     QTest::addColumn<QString>("expected"); // "<default>" when the key is absent
 
     const QString def = QStringLiteral("<default>");
-    QTest::newRow("plain") << QByteArray("[S]\r\nK=V\r\n") << "S" << "K" << "V";
-    QTest::newRow("section case") << QByteArray("[Section]\r\nK=V\r\n") << "sECTION" << "K"
+    QTest::newRow("plain") << QByteArray("[S]\r\nK=V\r\n") << "S"
+                           << "K"
+                           << "V";
+    QTest::newRow("section case") << QByteArray("[Section]\r\nK=V\r\n") << "sECTION"
+                                  << "K"
                                   << "V";
-    QTest::newRow("key case") << QByteArray("[S]\r\nKey=V\r\n") << "S" << "kEY" << "V";
-    QTest::newRow("cyrillic case") << Utf8("[Секция]\nКлюч=1\n") << "СЕКЦИЯ" << "ключ" << "1";
+    QTest::newRow("key case") << QByteArray("[S]\r\nKey=V\r\n") << "S"
+                              << "kEY"
+                              << "V";
+    QTest::newRow("cyrillic case") << Utf8("[Секция]\nКлюч=1\n") << "СЕКЦИЯ"
+                                   << "ключ"
+                                   << "1";
     QTest::newRow("blanks around names and value")
-        << QByteArray(" [ S ] \n \t K \t = \t V V \t \n") << "S" << "K" << "V V";
-    QTest::newRow("names given with blanks") << QByteArray("[S]\nK=V\n") << " S\t" << "\tK "
+        << QByteArray(" [ S ] \n \t K \t = \t V V \t \n") << "S"
+        << "K"
+        << "V V";
+    QTest::newRow("names given with blanks") << QByteArray("[S]\nK=V\n") << " S\t"
+                                             << "\tK "
                                              << "V";
-    QTest::newRow("double quotes") << QByteArray("[S]\nK=\" V \"\n") << "S" << "K" << " V ";
-    QTest::newRow("single quotes") << QByteArray("[S]\nK='V'\n") << "S" << "K" << "V";
-    QTest::newRow("quotes after trim") << QByteArray("[S]\nK=  \"V\"  \n") << "S" << "K" << "V";
-    QTest::newRow("one pair only") << QByteArray("[S]\nK=\"\"V\"\"\n") << "S" << "K"
+    QTest::newRow("double quotes") << QByteArray("[S]\nK=\" V \"\n") << "S"
+                                   << "K"
+                                   << " V ";
+    QTest::newRow("single quotes") << QByteArray("[S]\nK='V'\n") << "S"
+                                   << "K"
+                                   << "V";
+    QTest::newRow("quotes after trim") << QByteArray("[S]\nK=  \"V\"  \n") << "S"
+                                       << "K"
+                                       << "V";
+    QTest::newRow("one pair only") << QByteArray("[S]\nK=\"\"V\"\"\n") << "S"
+                                   << "K"
                                    << "\"V\"";
-    QTest::newRow("mixed quotes stay") << QByteArray("[S]\nK=\"V'\n") << "S" << "K" << "\"V'";
-    QTest::newRow("lone quote stays") << QByteArray("[S]\nK=\"\n") << "S" << "K" << "\"";
-    QTest::newRow("empty quotes") << QByteArray("[S]\nK=\"\"\n") << "S" << "K" << "";
-    QTest::newRow("quote inside") << QByteArray("[S]\nK=a\"b\"c\n") << "S" << "K" << "a\"b\"c";
-    QTest::newRow("empty value") << QByteArray("[S]\nK=\n") << "S" << "K" << "";
-    QTest::newRow("second equals sign is value") << QByteArray("[S]\nK=a=b\n") << "S" << "K"
+    QTest::newRow("mixed quotes stay") << QByteArray("[S]\nK=\"V'\n") << "S"
+                                       << "K"
+                                       << "\"V'";
+    QTest::newRow("lone quote stays") << QByteArray("[S]\nK=\"\n") << "S"
+                                      << "K"
+                                      << "\"";
+    QTest::newRow("empty quotes") << QByteArray("[S]\nK=\"\"\n") << "S"
+                                  << "K"
+                                  << "";
+    QTest::newRow("quote inside") << QByteArray("[S]\nK=a\"b\"c\n") << "S"
+                                  << "K"
+                                  << "a\"b\"c";
+    QTest::newRow("empty value") << QByteArray("[S]\nK=\n") << "S"
+                                 << "K"
+                                 << "";
+    QTest::newRow("second equals sign is value") << QByteArray("[S]\nK=a=b\n") << "S"
+                                                 << "K"
                                                  << "a=b";
-    QTest::newRow("first equal key wins") << QByteArray("[S]\nK=1\nk=2\n") << "S" << "K" << "1";
+    QTest::newRow("first equal key wins") << QByteArray("[S]\nK=1\nk=2\n") << "S"
+                                          << "K"
+                                          << "1";
     QTest::newRow("first equal section wins")
-        << QByteArray("[S]\nK=1\n[T]\nK=3\n[s]\nK=2\nL=4\n") << "S" << "K" << "1";
+        << QByteArray("[S]\nK=1\n[T]\nK=3\n[s]\nK=2\nL=4\n") << "S"
+        << "K"
+        << "1";
     QTest::newRow("keys of a repeated section are hidden")
-        << QByteArray("[S]\nK=1\n[s]\nL=4\n") << "S" << "L" << def;
-    QTest::newRow("comment") << QByteArray("[S]\n;K=1\nK=2\n") << "S" << "K" << "2";
-    QTest::newRow("indented comment") << QByteArray("[S]\n  ;K=1\n") << "S" << "K" << def;
-    QTest::newRow("semicolon in value") << QByteArray("[S]\nK=a;b\n") << "S" << "K" << "a;b";
-    QTest::newRow("line without equals") << QByteArray("[S]\nK\nK=2\n") << "S" << "K" << "2";
-    QTest::newRow("before first section") << QByteArray("K=1\n[S]\nL=2\n") << "" << "K" << def;
+        << QByteArray("[S]\nK=1\n[s]\nL=4\n") << "S"
+        << "L" << def;
+    QTest::newRow("comment") << QByteArray("[S]\n;K=1\nK=2\n") << "S"
+                             << "K"
+                             << "2";
+    QTest::newRow("indented comment") << QByteArray("[S]\n  ;K=1\n") << "S"
+                                      << "K" << def;
+    QTest::newRow("semicolon in value") << QByteArray("[S]\nK=a;b\n") << "S"
+                                        << "K"
+                                        << "a;b";
+    QTest::newRow("line without equals") << QByteArray("[S]\nK\nK=2\n") << "S"
+                                         << "K"
+                                         << "2";
+    QTest::newRow("before first section") << QByteArray("K=1\n[S]\nL=2\n") << ""
+                                          << "K" << def;
     QTest::newRow("before first section, empty name") << QByteArray("K=1\n[]\nL=2\n") << ""
                                                       << "K" << def;
-    QTest::newRow("empty section name") << QByteArray("K=1\n[]\nL=2\n") << "" << "L" << "2";
-    QTest::newRow("text after bracket") << QByteArray("[S] junk ]\nK=1\n") << "S" << "K" << "1";
-    QTest::newRow("missing bracket") << QByteArray("[S\nK=1\n") << "S" << "K" << "1";
-    QTest::newRow("bracket inside name") << QByteArray("[[S]\nK=1\n") << "[S" << "K" << "1";
-    QTest::newRow("key with bracket inside") << QByteArray("[S]\na[b]=1\n") << "S" << "a[b]"
+    QTest::newRow("empty section name") << QByteArray("K=1\n[]\nL=2\n") << ""
+                                        << "L"
+                                        << "2";
+    QTest::newRow("text after bracket") << QByteArray("[S] junk ]\nK=1\n") << "S"
+                                        << "K"
+                                        << "1";
+    QTest::newRow("missing bracket") << QByteArray("[S\nK=1\n") << "S"
+                                     << "K"
+                                     << "1";
+    QTest::newRow("bracket inside name") << QByteArray("[[S]\nK=1\n") << "[S"
+                                         << "K"
+                                         << "1";
+    QTest::newRow("key with bracket inside") << QByteArray("[S]\na[b]=1\n") << "S"
+                                             << "a[b]"
                                              << "1";
-    QTest::newRow("empty key") << QByteArray("[S]\n=1\n") << "S" << "" << "1";
-    QTest::newRow("CRLF") << QByteArray("[S]\r\nA=1\r\nK=2\r\n") << "S" << "K" << "2";
-    QTest::newRow("LF") << QByteArray("[S]\nA=1\nK=2\n") << "S" << "K" << "2";
-    QTest::newRow("CR") << QByteArray("[S]\rA=1\rK=2\r") << "S" << "K" << "2";
-    QTest::newRow("mixed line ends") << QByteArray("[S]\rA=1\r\nB=3\n\rK=2") << "S" << "K"
+    QTest::newRow("empty key") << QByteArray("[S]\n=1\n") << "S"
+                               << ""
+                               << "1";
+    QTest::newRow("CRLF") << QByteArray("[S]\r\nA=1\r\nK=2\r\n") << "S"
+                          << "K"
+                          << "2";
+    QTest::newRow("LF") << QByteArray("[S]\nA=1\nK=2\n") << "S"
+                        << "K"
+                        << "2";
+    QTest::newRow("CR") << QByteArray("[S]\rA=1\rK=2\r") << "S"
+                        << "K"
+                        << "2";
+    QTest::newRow("mixed line ends") << QByteArray("[S]\rA=1\r\nB=3\n\rK=2") << "S"
+                                     << "K"
                                      << "2";
-    QTest::newRow("CR CR LF") << QByteArray("[S]\r\r\nK=2\r\r") << "S" << "K" << "2";
-    QTest::newRow("no line end at all") << QByteArray("[S]") << "S" << "K" << def;
-    QTest::newRow("NUL in value") << QByteArray("[S]\nK=a\0b\n", 10) << "S" << "K"
-                                  << QString::fromUtf8("a\0b", 3);
+    QTest::newRow("CR CR LF") << QByteArray("[S]\r\r\nK=2\r\r") << "S"
+                              << "K"
+                              << "2";
+    QTest::newRow("no line end at all") << QByteArray("[S]") << "S"
+                                        << "K" << def;
+    QTest::newRow("NUL in value") << QByteArray("[S]\nK=a\0b\n", 10) << "S"
+                                  << "K" << QString::fromUtf8("a\0b", 3);
     QTest::newRow("NUL in key") << QByteArray("[S]\nK\0=v\n", 9) << "S"
                                 << QString::fromUtf8("K\0", 2) << "v";
-    QTest::newRow("other blanks are kept") << QByteArray("[S]\nK=\x0Bv\xC2\xA0\n") << "S" << "K"
-                                           << QString::fromUtf8("\x0Bv\xC2\xA0");
-    QTest::newRow("absent section") << QByteArray("[S]\nK=1\n") << "T" << "K" << def;
-    QTest::newRow("absent key") << QByteArray("[S]\nK=1\n") << "S" << "L" << def;
-    QTest::newRow("empty file") << QByteArray() << "S" << "K" << def;
+    QTest::newRow("other blanks are kept") << QByteArray("[S]\nK=\x0Bv\xC2\xA0\n") << "S"
+                                           << "K" << QString::fromUtf8("\x0Bv\xC2\xA0");
+    QTest::newRow("absent section") << QByteArray("[S]\nK=1\n") << "T"
+                                    << "K" << def;
+    QTest::newRow("absent key") << QByteArray("[S]\nK=1\n") << "S"
+                                << "L" << def;
+    QTest::newRow("empty file") << QByteArray() << "S"
+                                << "K" << def;
 }
 
 void TestIniFile::readingRules() {
@@ -250,12 +315,18 @@ void TestIniFile::valueExists_data() {
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<bool>("exists");
-    QTest::newRow("present") << "S" << "K" << true;
-    QTest::newRow("present with empty value") << "S" << "Empty" << true;
-    QTest::newRow("other case") << "s" << "eMpTy" << true;
-    QTest::newRow("absent key") << "S" << "Nope" << false;
-    QTest::newRow("absent section") << "T" << "K" << false;
-    QTest::newRow("commented") << "S" << "C" << false;
+    QTest::newRow("present") << "S"
+                             << "K" << true;
+    QTest::newRow("present with empty value") << "S"
+                                              << "Empty" << true;
+    QTest::newRow("other case") << "s"
+                                << "eMpTy" << true;
+    QTest::newRow("absent key") << "S"
+                                << "Nope" << false;
+    QTest::newRow("absent section") << "T"
+                                    << "K" << false;
+    QTest::newRow("commented") << "S"
+                               << "C" << false;
 }
 
 void TestIniFile::valueExists() {
@@ -264,8 +335,8 @@ void TestIniFile::valueExists() {
     QFETCH(bool, exists);
     const TIniFile ini(Fixture("[S]\r\nK=1\r\nEmpty=\r\n;C=1\r\n"));
     QCOMPARE(ini.ValueExists(section, key), exists);
-    QCOMPARE(ini.SectionExists(section), section == QStringLiteral("S") ||
-                                             section == QStringLiteral("s"));
+    QCOMPARE(ini.SectionExists(section),
+             section == QStringLiteral("S") || section == QStringLiteral("s"));
 }
 
 void TestIniFile::readSectionsListsEveryHeader() {
@@ -356,7 +427,8 @@ void TestIniFile::encodings_data() {
     QTest::newRow("UTF-16LE") << Utf16(text, true);
     QTest::newRow("UTF-16BE") << Utf16(text, false);
     QTest::newRow("Windows-1251") << Cp1251(text);
-    QTest::newRow("Windows-1251, LF") << Cp1251(WithEol(QStringLiteral("[Калибровка]\nИмя=Фаза впрыска\n"), "\n"));
+    QTest::newRow("Windows-1251, LF")
+        << Cp1251(WithEol(QStringLiteral("[Калибровка]\nИмя=Фаза впрыска\n"), "\n"));
     QTest::newRow("Windows-1251 with every byte") << [] {
         QByteArray b = Cp1251(QStringLiteral("[Калибровка]\r\nИмя=Фаза впрыска\r\nAll="));
         for (int i = 0x80; i < 0x100; ++i)
@@ -462,7 +534,8 @@ void TestIniFile::hostileInput_data() {
     QTest::newRow("BOM then invalid UTF-8")
         << QByteArray("\xEF\xBB\xBF[S]\nK=x\n\xC3\n[\xFF\n\xED\xA0\x80=\n");
     QTest::newRow("UTF-16 odd length") << Utf16("[S]\nK=x\n", true) + "\x41";
-    QTest::newRow("UTF-16 lone surrogates") << Utf16("[S]\nK=x\n", true) + QByteArray("\x00\xD8=\x00\n\x00", 6);
+    QTest::newRow("UTF-16 lone surrogates")
+        << Utf16("[S]\nK=x\n", true) + QByteArray("\x00\xD8=\x00\n\x00", 6);
     QTest::newRow("only a BOM") << QByteArray("\xFE\xFF");
     QByteArray many;
     for (int i = 0; i < 20000; ++i)
@@ -499,7 +572,8 @@ void TestIniFile::hostileInput() {
 // ---- writing ----
 
 void TestIniFile::replacesInPlace() {
-    const QByteArray before = "; head\r\nx=1\r\n[A]\r\n  Key = \"old\" \r\nOther=2\r\n\r\n[B]\r\nKey=3\r\n";
+    const QByteArray before =
+        "; head\r\nx=1\r\n[A]\r\n  Key = \"old\" \r\nOther=2\r\n\r\n[B]\r\nKey=3\r\n";
     const QString path = Fixture(before);
     TIniFile ini(path);
     ini.WriteString("a", "KEY", "new");
@@ -572,7 +646,9 @@ void TestIniFile::existingFileKeepsEncodingAndLineEnds_data() {
     for (const char* encoding : {"utf-8 bom", "utf-8", "utf-16le", "utf-16be", "windows-1251"})
         for (const char* eol : {"\r\n", "\n", "\r"})
             QTest::addRow("%s %s", encoding,
-                          eol[0] == '\n' ? "LF" : eol[1] == '\n' ? "CRLF" : "CR")
+                          eol[0] == '\n'   ? "LF"
+                          : eol[1] == '\n' ? "CRLF"
+                                           : "CR")
                 << QString::fromLatin1(encoding) << QString::fromLatin1(eol);
 }
 
@@ -591,8 +667,8 @@ void TestIniFile::existingFileKeepsEncodingAndLineEnds() {
             return Utf16(t, false);
         return Cp1251(t);
     };
-    const QString path =
-        Fixture(encode(QStringLiteral("; Заметка\n[Раздел]\nИмя=Старое\nЧисло=1\n[Другой]\nX=Ж\n")));
+    const QString path = Fixture(
+        encode(QStringLiteral("; Заметка\n[Раздел]\nИмя=Старое\nЧисло=1\n[Другой]\nX=Ж\n")));
     TIniFile ini(path);
     ini.WriteString("РАЗДЕЛ", "имя", "Новое «имя»");
     ini.WriteString("Раздел", "Ещё", "Ёж");
@@ -624,8 +700,7 @@ void TestIniFile::switchesToUtf8WhenACharacterHasNoForm() {
     QCOMPARE(ReadBytes(path), Utf8(expected));
     const TIniFile again(path);
     QCOMPARE(again.ReadString("Раздел", "Имя", QString()), value);
-    QCOMPARE(again.ReadString("Раздел", "Сырой", QString()),
-             QString(QChar(0x98)) + QChar(0x20AC));
+    QCOMPARE(again.ReadString("Раздел", "Сырой", QString()), QString(QChar(0x98)) + QChar(0x20AC));
 }
 
 void TestIniFile::newFile_data() {
@@ -780,14 +855,30 @@ void TestIniFile::refusedNamesChangeNothing_data() {
     QTest::addColumn<QString>("section");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("value");
-    QTest::newRow("bracket in section") << "a]b" << "K" << "v";
-    QTest::newRow("CR in section") << "a\rb" << "K" << "v";
-    QTest::newRow("equals in key") << "S" << "a=b" << "v";
-    QTest::newRow("key starting with semicolon") << "S" << " ;k" << "v";
-    QTest::newRow("key starting with bracket") << "S" << "[k" << "v";
-    QTest::newRow("LF in key") << "S" << "a\nb" << "v";
-    QTest::newRow("LF in value") << "S" << "K" << "a\nb";
-    QTest::newRow("CR in value") << "S" << "K" << "a\r";
+    QTest::newRow("bracket in section") << "a]b"
+                                        << "K"
+                                        << "v";
+    QTest::newRow("CR in section") << "a\rb"
+                                   << "K"
+                                   << "v";
+    QTest::newRow("equals in key") << "S"
+                                   << "a=b"
+                                   << "v";
+    QTest::newRow("key starting with semicolon") << "S"
+                                                 << " ;k"
+                                                 << "v";
+    QTest::newRow("key starting with bracket") << "S"
+                                               << "[k"
+                                               << "v";
+    QTest::newRow("LF in key") << "S"
+                               << "a\nb"
+                               << "v";
+    QTest::newRow("LF in value") << "S"
+                                 << "K"
+                                 << "a\nb";
+    QTest::newRow("CR in value") << "S"
+                                 << "K"
+                                 << "a\r";
 }
 
 void TestIniFile::refusedNamesChangeNothing() {
@@ -830,9 +921,29 @@ void TestIniFile::updateTwice() {
 // Parse, write back, re-parse: random files made of the characters that matter to the syntax.
 void TestIniFile::roundTripOfRandomFiles() {
     QRandomGenerator random(20240611);
-    const QStringList pieces = {"[", "]", "=", ";", " ", "\t", "\"", "'", "\r", "\n", "\r\n",
-                                "a", "B", "k", "K", "Я", "я", "ä", "€", QString(QChar(0)),
-                                QString(QChar(0x98)), QString::fromUcs4(U"\U0001F600"), "\n[S]\n",
+    const QStringList pieces = {"[",
+                                "]",
+                                "=",
+                                ";",
+                                " ",
+                                "\t",
+                                "\"",
+                                "'",
+                                "\r",
+                                "\n",
+                                "\r\n",
+                                "a",
+                                "B",
+                                "k",
+                                "K",
+                                "Я",
+                                "я",
+                                "ä",
+                                "€",
+                                QString(QChar(0)),
+                                QString(QChar(0x98)),
+                                QString::fromUcs4(U"\U0001F600"),
+                                "\n[S]\n",
                                 "\nk=v\n"};
     for (int round = 0; round < 400; ++round) {
         QString text;
@@ -975,7 +1086,8 @@ void TestIniFile::failedWriteKeepsTheOldFile() {
     if (kind == "fsize" || kind == "readonly" || kind == "unreadable")
         QCOMPARE(old, before);
     // No temporary file is left behind.
-    const QStringList left = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden);
+    const QStringList left =
+        QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden);
     if (kind != "proc" && kind != "parent")
         for (const QString& name : left)
             QVERIFY2(!name.startsWith("t.ini."), qPrintable(name));
