@@ -9,17 +9,25 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 // The engine keeps the file as it was read (its bytes and its decoded text) and a list of lines
 // that refer into them by offset, so reading a map of a million keys allocates almost nothing per
 // key. Text written later goes into one growing buffer, the arena. Lines form a singly linked list
-// in file order, so that a key inserted in the middle of the file costs O(1). Sections and keys are
-// found through two open-addressing hash tables on case-folded names; a key is identified by the
-// index of its (first, winning) section and its name.
+// in file order, so that a key inserted in the middle of the file costs O(1). Sections are found
+// through an open-addressing hash table on case-folded names. A key is identified by the index of
+// its (first, winning) section and its name: in a short section it is found by walking the
+// section's lines, which lie next to each other in memory, and only a long section has its keys in
+// the second hash table. A table of every key costs a cache miss per key both on reading and on
+// each look-up; in a map of 100,000 sections those misses took a large part of the time. Reads
+// remember the last section found, so one object must not be read from two threads at once.
 //
 // Where the reading rules say nothing, behaviour is chosen so that parse, write back, re-parse
 // gives the same sections, keys and values:
@@ -53,9 +61,13 @@ enum class Kind : uint8_t { Other, Header, Key };
 constexpr qsizetype kMaxFileBytes = qsizetype(1) << 30;
 constexpr qsizetype kMaxValueLength = 2047;
 constexpr uint32_t kArenaBit = 0x80000000u;
+// A section of more lines than this has its keys in the hash table; shorter ones are walked.
+constexpr int32_t kMaxWalkedLines = 32;
 
+// The file's decoded text, which is never raw data, so constData() (inline, unlike utf16()) is
+// its terminated text.
 inline const char16_t* U16(const QString& s) {
-    return reinterpret_cast<const char16_t*>(s.utf16());
+    return reinterpret_cast<const char16_t*>(s.constData());
 }
 
 inline bool IsBlank(char16_t c) {
@@ -117,6 +129,10 @@ inline uint32_t Mix(uint32_t h) {
     return h;
 }
 
+inline uint64_t KeyBit(uint32_t nameHash) {
+    return uint64_t(1) << (nameHash % 64);
+}
+
 inline uint32_t KeyHash(int32_t section, uint32_t nameHash) {
     return Mix(nameHash ^ (uint32_t(section) * 0x9E3779B1u));
 }
@@ -125,14 +141,6 @@ inline uint32_t KeyHash(int32_t section, uint32_t nameHash) {
 // its high half and the entry index plus one in its low half (0: empty).
 class IndexTable {
 public:
-    void Reserve(qsizetype entries) {
-        size_t want = 16;
-        while (want < size_t(entries) * 2)
-            want <<= 1;
-        if (want > slots_.size())
-            Rehash(want);
-    }
-
     template <class Eq> int32_t Find(uint32_t hash, Eq eq) const {
         if (slots_.empty())
             return -1;
@@ -237,11 +245,11 @@ bool HasNonAscii(const QByteArray& bytes) {
     return false;
 }
 
-// Windows-1251 as the ICU decoder of this Qt build reads it; the encoder is its exact inverse, so
-// a character has a Windows-1251 form exactly when some byte decodes to it.
+// Windows-1251 as the ICU decoder of this Qt build reads it, byte by byte; the encoder is its
+// exact inverse, so a character has a Windows-1251 form exactly when some byte decodes to it.
 struct Cp1251Table {
     bool valid = false;
-    std::array<char16_t, 128> high{};  // bytes 0x80..0xFF
+    std::array<char16_t, 256> chars{}; // byte -> char16_t
     std::vector<uint8_t> reverse = {}; // char16_t -> byte, 0 for none (below 0x80 direct)
 
     Cp1251Table() {
@@ -249,18 +257,32 @@ struct Cp1251Table {
         if (!decoder.isValid())
             return;
         QByteArray bytes;
-        for (int i = 0x80; i < 0x100; ++i)
+        for (int i = 0; i < 0x100; ++i)
             bytes.append(char(i));
-        const QString chars = decoder.decode(bytes);
-        if (decoder.hasError() || chars.size() != 128)
+        const QString decoded = decoder.decode(bytes);
+        if (decoder.hasError() || decoded.size() != 0x100)
             return;
+        for (int i = 0; i < 0x80; ++i)
+            if (decoded[i].unicode() != i)
+                return;
         reverse.assign(0x10000, 0);
-        for (int i = 0; i < 128; ++i) {
-            high[size_t(i)] = chars[i].unicode();
-            if (chars[i].unicode() >= 0x80)
-                reverse[chars[i].unicode()] = uint8_t(0x80 + i);
+        for (int i = 0; i < 0x100; ++i) {
+            const char16_t c = decoded[i].unicode();
+            chars[size_t(i)] = c;
+            if (c >= 0x80)
+                reverse[c] = uint8_t(i);
         }
         valid = true;
+    }
+
+    // What the decoder gives, at a fraction of its cost on a large map.
+    QString Decode(QByteArrayView bytes) const {
+        QString out(bytes.size(), Qt::Uninitialized);
+        char16_t* o = reinterpret_cast<char16_t*>(out.data());
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        for (qsizetype i = 0; i < bytes.size(); ++i)
+            o[i] = chars[p[i]];
+        return out;
     }
 };
 
@@ -286,6 +308,8 @@ QString Decode(Encoding encoding, QByteArrayView bytes) {
         return WithoutLoneSurrogates(
             QStringDecoder(QStringConverter::Utf16BE, flags).decode(bytes));
     case Encoding::Cp1251: {
+        if (Cp1251().valid)
+            return Cp1251().Decode(bytes);
         QStringDecoder decoder("windows-1251", flags);
         if (decoder.isValid())
             return decoder.decode(bytes);
@@ -314,42 +338,48 @@ Detected Detect(const QByteArray& raw) {
     return {Encoding::Cp1251, 0};
 }
 
-// The bytes of a document being written, in one target encoding.
+// The bytes of a document being written, in one target encoding. It writes through a cursor into
+// a buffer sized up front, since a large map is composed of millions of short pieces.
 class Output {
 public:
-    Output(Encoding encoding, qsizetype reserve) : encoding_(encoding) { buf_.reserve(reserve); }
+    Output(Encoding encoding, qsizetype reserve) : encoding_(encoding), table_(Cp1251()) {
+        buf_.resize(std::max<qsizetype>(reserve, 64));
+    }
 
     bool Ok() const { return ok_; }
-    QByteArray& Bytes() { return buf_; }
+    QByteArray& Bytes() {
+        buf_.truncate(used_);
+        return buf_;
+    }
 
-    void Raw(const char* data, qsizetype size) { buf_.append(data, size); }
+    void Raw(const char* data, qsizetype size) {
+        char* out = Room(size);
+        std::memcpy(out, data, size_t(size));
+        used_ += size;
+    }
 
     void Text(QStringView s) {
         const char16_t* p = s.utf16();
         const qsizetype n = s.size();
         switch (encoding_) {
         case Encoding::Cp1251: {
-            const Cp1251Table& table = Cp1251();
-            const qsizetype at = buf_.size();
-            buf_.resize(at + n);
-            char* out = buf_.data() + at;
+            char* out = Room(n);
             for (qsizetype i = 0; i < n; ++i) {
                 const char16_t c = p[i];
                 if (c < 0x80) {
                     out[i] = char(c);
-                } else if (table.valid && table.reverse[c] != 0) {
-                    out[i] = char(table.reverse[c]);
+                } else if (table_.valid && table_.reverse[c] != 0) {
+                    out[i] = char(table_.reverse[c]);
                 } else {
                     ok_ = false;
                     return;
                 }
             }
+            used_ += n;
             break;
         }
         case Encoding::Utf8: {
-            const qsizetype at = buf_.size();
-            buf_.resize(at + 3 * n);
-            char* out = buf_.data() + at;
+            char* const out = Room(3 * n);
             char* o = out;
             for (qsizetype i = 0; i < n; ++i) {
                 char32_t c = p[i];
@@ -376,19 +406,18 @@ public:
                 *o++ = char(0x80 | ((c >> 6) & 0x3F));
                 *o++ = char(0x80 | (c & 0x3F));
             }
-            buf_.resize(o - buf_.data());
+            used_ += o - out;
             break;
         }
         case Encoding::Utf16LE:
         case Encoding::Utf16BE: {
             const bool le = encoding_ == Encoding::Utf16LE;
-            const qsizetype at = buf_.size();
-            buf_.resize(at + 2 * n);
-            char* out = buf_.data() + at;
+            char* out = Room(2 * n);
             for (qsizetype i = 0; i < n; ++i) {
                 out[2 * i + (le ? 0 : 1)] = char(p[i] & 0xFF);
                 out[2 * i + (le ? 1 : 0)] = char(p[i] >> 8);
             }
+            used_ += 2 * n;
             break;
         }
         }
@@ -414,15 +443,39 @@ public:
     }
 
 private:
+    // Where the next Size bytes go; the buffer doubles when they do not fit.
+    char* Room(qsizetype Size) {
+        if (buf_.size() - used_ < Size)
+            buf_.resize(std::max(buf_.size() * 2, used_ + Size));
+        return buf_.data() + used_;
+    }
+
     Encoding encoding_;
+    const Cp1251Table& table_;
     QByteArray buf_;
+    qsizetype used_ = 0;
     bool ok_ = true;
 };
 
-// Replaces unpaired surrogates by U+FFFD; returns Text itself when it holds none.
-QString WithoutLoneSurrogates(const QString& Text) {
+// One pass without branches over text that a line is to hold, as most text holds nothing of
+// note: kRefused when it holds CR, LF or Mark, which no line can hold in its place; kSurrogate
+// when it holds a surrogate, paired or not.
+constexpr unsigned kRefused = 1, kSurrogate = 2;
+unsigned Scan(QStringView Text, char16_t Mark) {
+    const char16_t* p = Text.utf16();
+    unsigned flags = 0;
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        const char16_t c = p[i];
+        flags |= unsigned((c == u'\r') | (c == u'\n') | (c == Mark)) |
+                 unsigned((c & 0xF800) == 0xD800) << 1;
+    }
+    return flags;
+}
+
+// The index of the first unpaired surrogate of Text, or its size.
+qsizetype FirstLoneSurrogate(QStringView Text) {
     const qsizetype n = Text.size();
-    const char16_t* p = U16(Text);
+    const char16_t* p = Text.utf16();
     qsizetype i = 0;
     for (; i < n; ++i) {
         if (!QChar::isSurrogate(p[i]))
@@ -433,6 +486,13 @@ QString WithoutLoneSurrogates(const QString& Text) {
         }
         break;
     }
+    return i;
+}
+
+// Replaces unpaired surrogates by U+FFFD; returns Text itself when it holds none.
+QString WithoutLoneSurrogates(const QString& Text) {
+    const qsizetype n = Text.size();
+    const qsizetype i = FirstLoneSurrogate(Text);
     if (i == n)
         return Text;
     QString out = Text;
@@ -447,6 +507,74 @@ QString WithoutLoneSurrogates(const QString& Text) {
     }
     return out;
 }
+
+// The first CR or LF at or after From, or N. Four units at a time: both are below 0x0E, and a word
+// whose units all lie at or above 0x0E can hold neither.
+qsizetype FindLineBreak(const char16_t* Text, qsizetype From, qsizetype N) {
+    qsizetype i = From;
+    for (; i + 4 <= N; i += 4) {
+        uint64_t word;
+        std::memcpy(&word, Text + i, sizeof word);
+        if (((word - 0x000E000E000E000Eull) & ~word & 0x8000800080008000ull) == 0)
+            continue;
+        for (qsizetype k = i; k < i + 4; ++k)
+            if (Text[k] == u'\n' || Text[k] == u'\r')
+                return k;
+    }
+    for (; i < N; ++i)
+        if (Text[i] == u'\n' || Text[i] == u'\r')
+            return i;
+    return N;
+}
+
+// A growing array of trivially copyable records. It grows with realloc, which moves a large block
+// by remapping its pages, where std::vector would copy it and touch twice its memory: the line
+// list of a large map grows to tens of megabytes.
+template <class T> class PodVector {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    PodVector() = default;
+    ~PodVector() { std::free(data_); }
+    PodVector(const PodVector&) = delete;
+    PodVector& operator=(const PodVector&) = delete;
+
+    void reserve(size_t count) {
+        if (count > capacity_)
+            Grow(count);
+    }
+    T& emplace_back() {
+        if (size_ == capacity_)
+            Grow(std::max<size_t>(64, capacity_ * 2));
+        return *new (data_ + size_++) T();
+    }
+    void append(const T* From, size_t Count) {
+        if (Count > capacity_ - size_)
+            Grow(std::max(size_ + Count, capacity_ * 2));
+        if (Count > 0)
+            std::memcpy(static_cast<void*>(data_ + size_), From, Count * sizeof(T));
+        size_ += Count;
+    }
+    T& back() { return data_[size_ - 1]; }
+    const T* data() const { return data_; }
+    T& operator[](size_t i) { return data_[i]; }
+    const T& operator[](size_t i) const { return data_[i]; }
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+
+private:
+    void Grow(size_t count) {
+        void* grown = std::realloc(static_cast<void*>(data_), count * sizeof(T));
+        if (!grown)
+            throw std::bad_alloc();
+        data_ = static_cast<T*>(grown);
+        capacity_ = count;
+    }
+
+    T* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
 
 bool NeedsQuotes(QStringView v) {
     if (v.isEmpty())
@@ -468,6 +596,7 @@ struct TIniFile::Data {
     struct Line {
         Ref name;                          // Header: section name; Key: key name
         Ref value;                         // Key: the value as read (quotes removed)
+        uint32_t nameHash = 0;             // Key: FoldHash(name), which most walks compare alone
         uint32_t textOff = 0, textLen = 0; // original lines: the whole line in text
         uint32_t rawOff = 0, rawLen = 0;   // original lines: the line's bytes, without line end
         int32_t next = -1;
@@ -480,8 +609,13 @@ struct TIniFile::Data {
 
     struct Section {
         int32_t header = -1;
-        int32_t lastKey = -1; // the last key line of the section, or its header
-        bool winner = false;  // the first section of its name
+        int32_t lastKey = -1;  // the last key line of the section, or its header
+        int32_t lineCount = 0; // the lines a walk from the header passes, the next header too
+        bool winner = false;   // the first section of its name
+        bool indexed = false;  // its keys are in keyIndex
+        // Bit (FoldHash % 64) of every key name in the section: a name whose bit is clear is not
+        // there, which spares the walk when a section is being filled.
+        uint64_t keyBits = 0;
     };
 
     QString fileName;
@@ -502,16 +636,18 @@ struct TIniFile::Data {
     bool loadFailed = false;
     bool dirty = false;
 
-    QString arena;
-    std::vector<Line> lines;
+    PodVector<char16_t> arena;
+    PodVector<Line> lines;
     std::vector<Section> sections;
     int32_t head = -1, tail = -1;
     IndexTable sectionIndex;
     IndexTable keyIndex;
+    mutable int32_t lastFound = -1;    // a winning section, whose name never changes
+    std::array<Ref, 64> recentNames{}; // key names stored lately, by hash
 
     // ---- text of refs ----
     const char16_t* Ptr(Ref r) const {
-        return (r.off & kArenaBit) ? U16(arena) + (r.off & ~kArenaBit) : U16(text) + r.off;
+        return (r.off & kArenaBit) ? arena.data() + (r.off & ~kArenaBit) : U16(text) + r.off;
     }
     QStringView View(Ref r) const { return QStringView(Ptr(r), qsizetype(r.len)); }
     QStringView LineText(const Line& l) const {
@@ -521,10 +657,10 @@ struct TIniFile::Data {
         return {uint32_t(p - U16(text)), uint32_t(len)};
     }
     Ref Store(QStringView s) {
-        if (arena.size() + s.size() >= qsizetype(kArenaBit))
+        if (arena.size() + size_t(s.size()) >= kArenaBit)
             Fail();
         Ref r{uint32_t(arena.size()) | kArenaBit, uint32_t(s.size())};
-        arena.append(s);
+        arena.append(s.utf16(), size_t(s.size()));
         return r;
     }
 
@@ -540,16 +676,58 @@ struct TIniFile::Data {
     }
     int32_t FindSection(QStringView name) const { return FindSection(name, FoldHash(name)); }
 
+    // The first key line of that name in the section; keyHash is FoldHash(key).
     int32_t FindKey(int32_t section, QStringView key, uint32_t keyHash) const {
-        return keyIndex.Find(KeyHash(section, keyHash), [&](int32_t l) {
+        const Section& s = sections[size_t(section)];
+        if (!(s.keyBits & KeyBit(keyHash)))
+            return -1;
+        if (s.indexed)
+            return keyIndex.Find(KeyHash(section, keyHash), [&](int32_t l) {
+                const Line& line = lines[size_t(l)];
+                return line.section == section && FoldEqual(View(line.name), key);
+            });
+        // A section's lines run from its header to the next header, also after writes.
+        for (int32_t l = lines[size_t(s.header)].next; l >= 0; l = lines[size_t(l)].next) {
             const Line& line = lines[size_t(l)];
-            return line.section == section && FoldEqual(View(line.name), key);
-        });
+            if (line.kind == Kind::Header)
+                break;
+            if (line.kind == Kind::Key && line.nameHash == keyHash &&
+                FoldEqual(View(line.name), key))
+                return l;
+        }
+        return -1;
+    }
+    // Puts the keys of a winning section into keyIndex, the first of equal names only.
+    void IndexSection(int32_t section) {
+        sections[size_t(section)].indexed = true;
+        for (int32_t l = lines[size_t(sections[size_t(section)].header)].next; l >= 0;
+             l = lines[size_t(l)].next) {
+            const Line& line = lines[size_t(l)];
+            if (line.kind == Kind::Header)
+                break;
+            if (line.kind != Kind::Key)
+                continue;
+            if (FindKey(section, View(line.name), line.nameHash) < 0)
+                keyIndex.Insert(KeyHash(section, line.nameHash), l);
+        }
     }
     int32_t FindKey(QStringView section, QStringView key) const {
-        const int32_t s = FindSection(Trim(section));
-        if (s < 0)
-            return -1;
+        // Callers read a section's keys one after another, and the sections mostly in file
+        // order: try the last section found, then the one after it, before the hash table.
+        const QStringView name = Trim(section);
+        const auto is = [&](int32_t s) {
+            return s >= 0 && size_t(s) < sections.size() && sections[size_t(s)].winner &&
+                   FoldEqual(View(lines[size_t(sections[size_t(s)].header)].name), name);
+        };
+        int32_t s = lastFound;
+        if (!is(s)) {
+            s = lastFound + 1;
+            if (!is(s))
+                s = FindSection(name);
+            if (s < 0)
+                return -1;
+            lastFound = s;
+        }
         const QStringView k = Trim(key);
         return FindKey(s, k, FoldHash(k));
     }
@@ -611,25 +789,29 @@ void TIniFile::Data::Load() {
         loadFailed = true;
         return;
     }
-    // Read in pieces rather than by the reported size: files such as those under /proc report 0.
+    // Read until the end rather than by the reported size: files such as those under /proc
+    // report 0. The reported size plus one byte usually takes the whole file in one read.
     QByteArray bytes;
-    char chunk[65536];
+    qsizetype have = 0;
     for (;;) {
-        const qint64 got = file.read(chunk, sizeof chunk);
+        if (have == bytes.size()) {
+            const qsizetype room = std::max<qsizetype>(65536, qsizetype(file.size()) + 1 - have);
+            bytes.resize(std::min(have + room, kMaxFileBytes + 1));
+        }
+        const qint64 got = file.read(bytes.data() + have, bytes.size() - have);
         if (got < 0) {
             loadFailed = true;
             return;
         }
         if (got == 0)
             break;
-        if (bytes.size() + got > kMaxFileBytes) {
+        have += qsizetype(got);
+        if (have > kMaxFileBytes) {
             loadFailed = true;
             return;
         }
-        if (bytes.isEmpty() && file.size() > 0)
-            bytes.reserve(qsizetype(file.size()));
-        bytes.append(chunk, qsizetype(got));
     }
+    bytes.truncate(have);
     raw = std::move(bytes);
 
     const Detected detected = Detect(raw);
@@ -646,8 +828,13 @@ void TIniFile::Data::Parse() {
     const qsizetype n = text.size();
     const int bom = fileBom ? (rawEncoding == Encoding::Utf8 ? 3 : 2) : 0;
 
-    lines.reserve(size_t(n / 24 + 16));
-    keyIndex.Reserve(n / 24 + 16);
+    // The line list is reserved once rather than grown step by step. Counting CR and LF alike
+    // (twice the lines for CRLF) keeps the loop free of branches; the part of the reserve that
+    // stays unused is never touched.
+    qsizetype breaks = 1;
+    for (qsizetype i = 0; i < n; ++i)
+        breaks += (t[i] == u'\n') | (t[i] == u'\r');
+    lines.reserve(size_t(breaks));
 
     // Byte offsets of the lines: direct for one and two byte units, a parallel scan for UTF-8.
     const char* rb = raw.constData();
@@ -660,9 +847,7 @@ void TIniFile::Data::Parse() {
     qsizetype pos = 0;
     while (pos < n) {
         const qsizetype start = pos;
-        qsizetype end = pos;
-        while (end < n && t[end] != u'\n' && t[end] != u'\r')
-            ++end;
+        const qsizetype end = FindLineBreak(t, pos, n);
         Eol eol = Eol::None;
         pos = end;
         if (end < n) {
@@ -722,6 +907,9 @@ void TIniFile::Data::Parse() {
         if (qsizetype(line.rawOff) + qsizetype(line.rawLen) > rn)
             rawValid = false;
 
+        if (current >= 0)
+            ++sections[size_t(current)].lineCount;
+
         // The line's meaning.
         qsizetype i = start;
         while (i < end && IsBlank(t[i]))
@@ -737,7 +925,7 @@ void TIniFile::Data::Parse() {
             line.name = TextRef(name.utf16(), name.size());
             const int32_t s = int32_t(sections.size());
             line.section = s;
-            sections.push_back({index, index, false});
+            sections.push_back({index, index, 0, false, false, 0});
             const uint32_t hash = FoldHash(name);
             if (FindSection(name, hash) < 0) {
                 sections.back().winner = true;
@@ -761,15 +949,14 @@ void TIniFile::Data::Parse() {
         line.kind = Kind::Key;
         line.section = current;
         line.name = TextRef(key.utf16(), key.size());
+        line.nameHash = FoldHash(key);
         line.value = TextRef(value.utf16(), value.size());
-        Section& section = sections[size_t(current)];
-        section.lastKey = index;
-        if (section.winner) {
-            const uint32_t nameHash = FoldHash(key);
-            if (FindKey(current, key, nameHash) < 0)
-                keyIndex.Insert(KeyHash(current, nameHash), index);
-        }
+        sections[size_t(current)].lastKey = index;
+        sections[size_t(current)].keyBits |= KeyBit(line.nameHash);
     }
+    for (size_t s = 0; s < sections.size(); ++s)
+        if (sections[s].winner && sections[s].lineCount > kMaxWalkedLines)
+            IndexSection(int32_t(s));
     if (rawEncoding == Encoding::Utf8 && rpos != rn && !lines.empty())
         rawValid = false; // the byte scan and the text scan disagree: never use raw offsets
     // A stray odd byte at the end of UTF-16 would shift every unit written after it.
@@ -782,42 +969,52 @@ void TIniFile::Data::Parse() {
 }
 
 void TIniFile::Data::Write(const QString& Section, const QString& Ident, const QString& Value) {
-    const QString sectionText = WithoutLoneSurrogates(Section);
-    const QString keyText = WithoutLoneSurrogates(Ident);
-    const QString valueText = WithoutLoneSurrogates(Value);
-    const QStringView section = Trim(sectionText);
-    const QStringView key = Trim(keyText);
-
-    // What no line could hold is refused before anything changes.
-    for (QChar c : section)
-        if (c == u']' || c == u'\r' || c == u'\n')
+    // A map writes a million values: each text is scanned once, and copied only to repair an
+    // unpaired surrogate. Trimming and the repair leave CR, LF and the marks where they are, so
+    // the text as given tells whether it is refused; what no line could hold is refused before
+    // anything changes.
+    QString repaired[3];
+    const auto text = [&](const QString& Text, char16_t Mark, QString& Repaired) -> QStringView {
+        const unsigned flags = Scan(Text, Mark);
+        if (flags & kRefused)
             Fail();
-    for (QChar c : key)
-        if (c == u'=' || c == u'\r' || c == u'\n')
-            Fail();
+        if (!(flags & kSurrogate) || FirstLoneSurrogate(Text) == Text.size())
+            return Text;
+        Repaired = WithoutLoneSurrogates(Text);
+        return Repaired;
+    };
+    // Writers fill a section key after key: try the section of the last call first. A name equal
+    // to a section's is one that a header holds, so it needs no repair and no check.
+    int32_t s = lastFound;
+    const bool sameSection =
+        s >= 0 && FoldEqual(View(lines[size_t(sections[size_t(s)].header)].name), Trim(Section));
+    const QStringView section =
+        sameSection ? QStringView() : Trim(text(Section, u']', repaired[0]));
+    const QStringView key = Trim(text(Ident, u'=', repaired[1]));
+    const QStringView valueText = text(Value, u'\n', repaired[2]);
     if (!key.isEmpty() && (key.front() == u';' || key.front() == u'['))
         Fail();
-    for (QChar c : valueText)
-        if (c == u'\r' || c == u'\n')
-            Fail();
 
-    const uint32_t sectionHash = FoldHash(section);
-    int32_t s = FindSection(section, sectionHash);
-    if (s < 0) {
-        const int32_t header = NewLine(Kind::Header);
-        lines[size_t(header)].name = Store(section);
-        s = int32_t(sections.size());
-        lines[size_t(header)].section = s;
-        sections.push_back({header, header, true});
-        sectionIndex.Insert(sectionHash, s);
-        LinkAfter(-1, header);
+    if (!sameSection) {
+        const uint32_t sectionHash = FoldHash(section);
+        s = FindSection(section, sectionHash);
+        if (s < 0) {
+            const int32_t header = NewLine(Kind::Header);
+            lines[size_t(header)].name = Store(section);
+            s = int32_t(sections.size());
+            lines[size_t(header)].section = s;
+            sections.push_back({header, header, 0, true, false, 0});
+            sectionIndex.Insert(sectionHash, s);
+            LinkAfter(-1, header);
+        }
+        lastFound = s;
     }
 
     const uint32_t keyHash = FoldHash(key);
     const int32_t existing = FindKey(s, key, keyHash);
     if (existing >= 0) {
         Line& line = lines[size_t(existing)];
-        if (View(line.value) == QStringView(valueText))
+        if (View(line.value) == valueText)
             return; // nothing changes: the line stays as it stands
         const Ref stored = Store(valueText);
         lines[size_t(existing)].value = stored;
@@ -825,21 +1022,32 @@ void TIniFile::Data::Write(const QString& Section, const QString& Ident, const Q
         dirty = true;
         return;
     }
-    const Ref name = Store(key);
+    // Key names repeat from section to section: keep one copy of each recent one.
+    Ref& recent = recentNames[keyHash % recentNames.size()];
+    if (!(recent.off & kArenaBit) || View(recent) != key)
+        recent = Store(key);
+    const Ref name = recent;
     const Ref value = Store(valueText);
     const int32_t l = NewLine(Kind::Key);
     Line& line = lines[size_t(l)];
     line.name = name;
+    line.nameHash = keyHash;
     line.value = value;
     line.section = s;
     LinkAfter(sections[size_t(s)].lastKey, l);
-    sections[size_t(s)].lastKey = l;
-    keyIndex.Insert(KeyHash(s, keyHash), l);
+    auto& owner = sections[size_t(s)];
+    owner.lastKey = l;
+    owner.keyBits |= KeyBit(keyHash);
+    ++owner.lineCount;
+    if (owner.indexed)
+        keyIndex.Insert(KeyHash(s, keyHash), l);
+    else if (owner.lineCount > kMaxWalkedLines)
+        IndexSection(s);
     dirty = true;
 }
 
 bool TIniFile::Data::Compose(Encoding encoding, bool bom, QByteArray& out) const {
-    Output o(encoding, raw.size() + arena.size() * 2 + qsizetype(lines.size()) * 4 + 16);
+    Output o(encoding, raw.size() + qsizetype(arena.size()) * 2 + qsizetype(lines.size()) * 4 + 16);
     if (bom) {
         if (encoding == Encoding::Utf8)
             o.Raw("\xEF\xBB\xBF", 3);
@@ -942,7 +1150,7 @@ void TIniFile::ReadSection(const QString& Section, QStringList& Strings) const {
         if (line.kind != Kind::Key)
             continue;
         const QStringView name = d->View(line.name);
-        if (d->FindKey(s, name, FoldHash(name)) == l)
+        if (d->FindKey(s, name, line.nameHash) == l)
             Strings.append(name.toString());
     }
 }

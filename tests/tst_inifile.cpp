@@ -104,6 +104,8 @@ private slots:
     void valueExists();
     void readSectionsListsEveryHeader();
     void readSectionListsKeysOnce();
+    void sectionsOfAnyLength_data();
+    void sectionsOfAnyLength();
     void readStringCutsAt2047_data();
     void readStringCutsAt2047();
     void readNumbers_data();
@@ -357,6 +359,72 @@ void TestIniFile::readSectionListsKeysOnce() {
     QCOMPARE(keys, QStringList({"B", "A"}));
     ini.ReadSection(QStringLiteral("missing"), keys);
     QVERIFY(keys.isEmpty());
+}
+
+// Keys of a short section are found by walking its lines, those of a long one through a table,
+// and writes can make a short section long: the same rules must hold either way.
+void TestIniFile::sectionsOfAnyLength_data() {
+    QTest::addColumn<int>("keys");
+    QTest::addColumn<int>("comments"); // comment lines after each key
+    QTest::addColumn<int>("added");    // keys written after reading
+    QTest::newRow("short") << 4 << 0 << 0;
+    QTest::newRow("short, grown by writes") << 4 << 0 << 60;
+    QTest::newRow("long") << 300 << 0 << 0;
+    QTest::newRow("long, grown by writes") << 300 << 0 << 60;
+    QTest::newRow("few keys among many comments") << 3 << 40 << 0;
+}
+
+void TestIniFile::sectionsOfAnyLength() {
+    QFETCH(int, keys);
+    QFETCH(int, comments);
+    QFETCH(int, added);
+    QByteArray bytes = "[Before]\nK0=before\n[S]\n";
+    for (int i = 0; i < keys; ++i) {
+        bytes += "K" + QByteArray::number(i) + "=v" + QByteArray::number(i) + "\n";
+        for (int c = 0; c < comments; ++c)
+            bytes += ";K" + QByteArray::number(i) + "=comment\n";
+    }
+    for (int i = 0; i < keys; ++i) // equal keys later in the section lose
+        bytes += "k" + QByteArray::number(i) + "=late\n";
+    bytes += "[After]\nK0=after\n[s]\nK0=hidden\nOnlyInRepeat=hidden\n";
+    const QString path = Fixture(bytes);
+
+    TIniFile ini(path);
+    for (int j = 0; j < added; ++j)
+        ini.WriteString(QStringLiteral("S"), QStringLiteral("New%1").arg(j),
+                        QStringLiteral("n%1").arg(j));
+    ini.WriteString(QStringLiteral("s"), QStringLiteral("k0"), QStringLiteral("changed"));
+
+    QStringList expectedKeys;
+    for (int i = 0; i < keys; ++i)
+        expectedKeys << QStringLiteral("K%1").arg(i);
+    for (int j = 0; j < added; ++j)
+        expectedKeys << QStringLiteral("New%1").arg(j);
+    const auto check = [&](const TIniFile& file) {
+        QCOMPARE(file.ReadString(QStringLiteral("S"), QStringLiteral("K0"), QString()),
+                 QStringLiteral("changed"));
+        for (int i = 1; i < keys; ++i)
+            QCOMPARE(file.ReadString(QStringLiteral("s"), QStringLiteral("k%1").arg(i), QString()),
+                     QStringLiteral("v%1").arg(i));
+        for (int j = 0; j < added; ++j)
+            QCOMPARE(
+                file.ReadString(QStringLiteral("S"), QStringLiteral("NEW%1").arg(j), QString()),
+                QStringLiteral("n%1").arg(j));
+        QVERIFY(!file.ValueExists(QStringLiteral("S"), QStringLiteral("OnlyInRepeat")));
+        QVERIFY(!file.ValueExists(QStringLiteral("S"), QStringLiteral("Before")));
+        QCOMPARE(file.ReadString(QStringLiteral("Before"), QStringLiteral("K0"), QString()),
+                 QStringLiteral("before"));
+        QCOMPARE(file.ReadString(QStringLiteral("After"), QStringLiteral("K0"), QString()),
+                 QStringLiteral("after"));
+        QStringList listed;
+        file.ReadSection(QStringLiteral("S"), listed);
+        QCOMPARE(listed, expectedKeys);
+    };
+    check(ini);
+    if (QTest::currentTestFailed())
+        return;
+    ini.UpdateFile();
+    check(TIniFile(path));
 }
 
 void TestIniFile::readStringCutsAt2047_data() {
