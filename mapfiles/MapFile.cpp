@@ -4,6 +4,10 @@
 #include "mapfiles/IniFile.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -17,6 +21,20 @@ double ReadMapFloat(const TIniFile& Ini, const QString& Section, const QString& 
     double value = Default;
     TryStrToFloatAnyMark(Ini.ReadString(Section, Key, QString()), value);
     return value;
+}
+
+// The index that Tail names when it is exactly the integer text of one (decimal digits, no sign,
+// no leading zero), or -1.
+int SectionIndex(QStringView Tail) {
+    if (Tail.isEmpty() || Tail.size() > 10 || (Tail.size() > 1 && Tail[0] == u'0'))
+        return -1;
+    int64_t value = 0;
+    for (QChar c : Tail) {
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c.unicode() - u'0');
+    }
+    return value <= std::numeric_limits<int>::max() ? int(value) : -1;
 }
 
 } // namespace
@@ -74,22 +92,23 @@ TCalibrationList ReadMapFile(const QString& FileName) {
     // index in turn.
     QStringList sections;
     ini.ReadSections(sections);
-    std::vector<int> indexes;
-    for (const QString& section : sections) {
+    std::vector<std::pair<int, qsizetype>> found; // index, and where its section is in sections
+    for (qsizetype at = 0; at < sections.size(); ++at) {
+        const QString& section = sections[at];
         if (section.size() <= prefix.size() || !section.startsWith(prefix, Qt::CaseInsensitive))
             continue;
-        int index = -1;
-        const QString tail = section.mid(prefix.size());
-        // The section name must be exactly the prefix followed by the integer text of an index.
-        if (!TryStrToInt(tail, index) || index < 0 || index >= count || IntToStr(index) != tail)
-            continue;
-        indexes.push_back(index);
+        const int index = SectionIndex(QStringView(section).sliced(prefix.size()));
+        if (index >= 0 && index < count)
+            found.emplace_back(index, at);
     }
-    std::sort(indexes.begin(), indexes.end());
-    indexes.erase(std::unique(indexes.begin(), indexes.end()), indexes.end());
-    for (int index : indexes) {
+    std::sort(found.begin(), found.end());
+    found.erase(std::unique(found.begin(), found.end(),
+                            [](const auto& a, const auto& b) { return a.first == b.first; }),
+                found.end());
+    // The section's own name finds it as prefix + index would: names compare regardless of case.
+    for (const auto& [index, at] : found) {
         auto calibration = std::make_unique<TCalibration>();
-        if (calibration->VlmLoad(ini, prefix + IntToStr(index)))
+        if (calibration->VlmLoad(ini, sections[at]))
             list.Add(std::move(calibration));
     }
     return list;
